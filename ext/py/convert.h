@@ -1,0 +1,49 @@
+// Conversions of Python arguments to native values. Each `convert` returns false with the
+// conversion's own exception set; `arg` adds the note naming the parameter.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ext/audio/samples.h"
+#include "ext/py/python.h"
+#include "ext/py/ref.h"
+
+namespace corvala::py {
+
+// A one-dimensional NumPy array of T, borrowed read-only for the call.
+template <typename T>
+struct ArrayArg {
+    Ref array;
+    audio::SampleView<T> view;
+};
+
+bool convert(PyObject* obj, double& out);
+bool convert(PyObject* obj, std::int64_t& out);
+bool convert(PyObject* obj, std::uint64_t& out);
+// A str, as UTF-8. Lone surrogates are kept (encoded as such) so that any str round-trips.
+bool convert(PyObject* obj, std::string& out);
+// Any sequence of str except a str itself.
+bool convert(PyObject* obj, std::vector<std::string>& out);
+bool convert(PyObject* obj, ArrayArg<float>& out);
+bool convert(PyObject* obj, ArrayArg<std::int32_t>& out);
+
+// Adds "while processing '<name>'" to the exception being raised.
+void add_parameter_note(std::string_view name);
+
+template <typename T>
+bool arg(PyObject* obj, std::string_view name, T& out) {
+    if (convert(obj, out)) {
+        return true;
+    }
+    add_parameter_note(name);
+    return false;
+}
+
+// Result conversions. The array takes the buffer over without a copy.
+PyObject* to_array(audio::SampleBuffer<float>&& buffer);
+PyObject* to_array(audio::SampleBuffer<std::int32_t>&& buffer);
+
+}  // namespace corvala::py
