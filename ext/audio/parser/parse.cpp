@@ -22,28 +22,27 @@ struct EffectName {
     Grammar grammar;
 };
 
-// Grammars not built yet report themselves as unavailable instead of guessing.
-ParseResult unavailable(const EffectArgs& args) {
-    return std::unexpected(args.unsupported(format("{} is not available in this build", args.name()),
-                                            std::string(SUPPORTED_EFFECTS_HINT)));
-}
-
 constexpr std::array<EffectName, 34> EFFECT_NAMES{{
-    {"gain", grammars::gain},         {"norm", grammars::norm},       {"vol", unavailable},
-    {"dcshift", unavailable},         {"contrast", unavailable},      {"overdrive", unavailable},
-    {"fade", unavailable},            {"reverse", unavailable},       {"tremolo", unavailable},
-    {"equalizer", unavailable},       {"highpass", unavailable},      {"lowpass", unavailable},
-    {"bandpass", unavailable},        {"bandreject", unavailable},    {"band", unavailable},
-    {"allpass", unavailable},         {"bass", unavailable},          {"treble", unavailable},
-    {"compand", unavailable},         {"mcompand", unavailable},      {"echo", unavailable},
-    {"echos", unavailable},           {"chorus", unavailable},        {"flanger", unavailable},
-    {"phaser", unavailable},          {"reverb", unavailable},        {"pitch", unavailable},
-    {"tempo", unavailable},           {"speed", unavailable},         {"stretch", unavailable},
-    {"rate", unavailable},            {"sinc", unavailable},          {"hilbert", unavailable},
-    {"loudness", unavailable},
+    {"gain", grammars::gain}, {"norm", grammars::norm}, {"vol", grammars::vol},
+    {"dcshift", grammars::dcshift}, {"contrast", grammars::contrast}, {"overdrive", grammars::overdrive},
+    {"fade", grammars::fade}, {"reverse", grammars::reverse}, {"tremolo", grammars::tremolo},
+    {"equalizer", grammars::equalizer}, {"highpass", grammars::highpass}, {"lowpass", grammars::lowpass},
+    {"bandpass", grammars::bandpass}, {"bandreject", grammars::bandreject}, {"band", grammars::band},
+    {"allpass", grammars::allpass}, {"bass", grammars::bass}, {"treble", grammars::treble},
+    {"compand", grammars::compand}, {"mcompand", grammars::mcompand}, {"echo", grammars::echo},
+    {"echos", grammars::echos}, {"chorus", grammars::chorus}, {"flanger", grammars::flanger},
+    {"phaser", grammars::phaser}, {"reverb", grammars::reverb}, {"pitch", grammars::pitch},
+    {"tempo", grammars::tempo}, {"speed", grammars::speed}, {"stretch", grammars::stretch},
+    {"rate", grammars::rate}, {"sinc", grammars::sinc}, {"hilbert", grammars::hilbert},
+    {"loudness", grammars::loudness},
 }};
 
 }  // namespace
+
+ParseResult grammars::not_built(const EffectArgs& args) {
+    return std::unexpected(args.unsupported(format("{} is not available in this build", args.name()),
+                                            std::string(SUPPORTED_EFFECTS_HINT)));
+}
 
 ParseResult parse_effect(std::string_view text) {
     const std::vector<std::string> tokens = split_effect_tokens(text);

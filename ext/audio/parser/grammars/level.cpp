@@ -79,4 +79,13 @@ ParseResult norm(const EffectArgs& args) {
     return ParsedEffect{EffectSpec::make<EffectKind::gain>(p), format("gain -n {:.6}", p.gain_db)};
 }
 
+
+ParseResult vol(const EffectArgs& args) { return not_built(args); }
+ParseResult dcshift(const EffectArgs& args) { return not_built(args); }
+ParseResult contrast(const EffectArgs& args) { return not_built(args); }
+ParseResult overdrive(const EffectArgs& args) { return not_built(args); }
+ParseResult tremolo(const EffectArgs& args) { return not_built(args); }
+ParseResult fade(const EffectArgs& args) { return not_built(args); }
+ParseResult reverse(const EffectArgs& args) { return not_built(args); }
+
 }  // namespace corvala::audio::grammars
