@@ -3,6 +3,7 @@
 import ast
 import inspect
 import pathlib
+import shutil
 import subprocess
 import sys
 
@@ -80,3 +81,11 @@ def test_submodule_stubs_match_text_signatures():
         for name in module.__all__
     }
     assert stubbed == runtime
+
+
+def test_the_only_exported_symbol_is_the_init_function():
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm is not installed")
+    out = subprocess.run([nm, "-D", "--defined-only", ext.__file__], capture_output=True, text=True, check=True)
+    assert [line.split()[-1] for line in out.stdout.splitlines()] == ["PyInit_ext"]
