@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "ext/audio/effects/level.h"
 #include "ext/audio/parser/format.h"
 
 namespace corvala::audio {
@@ -52,9 +53,16 @@ std::expected<void, EffectError> not_available(EffectKind kind) {
 
 template <typename T>
 std::expected<void, EffectError> run_effect(const EffectSpec& spec, SampleBuffer<T>& buffer, ChainState& state) {
-    (void)buffer;
-    (void)state;
+    using K = EffectKind;
     switch (spec.kind()) {
+        case K::gain: effects::gain(spec.get<K::gain>(), buffer, state); return {};
+        case K::vol: effects::vol(spec.get<K::vol>(), buffer); return {};
+        case K::dcshift: effects::dcshift(spec.get<K::dcshift>(), buffer); return {};
+        case K::contrast: effects::contrast(spec.get<K::contrast>(), buffer); return {};
+        case K::overdrive: effects::overdrive(spec.get<K::overdrive>(), buffer); return {};
+        case K::tremolo: effects::tremolo(spec.get<K::tremolo>(), buffer); return {};
+        case K::fade: return effects::fade(spec.get<K::fade>(), buffer);
+        case K::reverse: effects::reverse(buffer); return {};
         default:
             return not_available<T>(spec.kind());
     }

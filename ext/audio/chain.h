@@ -8,14 +8,10 @@
 
 #include "ext/audio/effect_error.h"
 #include "ext/audio/effect_spec.h"
+#include "ext/audio/effects/chain_state.h"
 #include "ext/audio/samples.h"
 
 namespace corvala::audio {
-
-// State that lives for one run of a chain.
-struct ChainState {
-    double headroom = 1.0;  // written by gain -h, reclaimed by gain -r
-};
 
 // Copies the samples into a new contiguous working buffer in logical order, failing at the
 // first NaN or infinity.

@@ -68,4 +68,15 @@ inline float i32_to_float_sample(std::int32_t n) {
     return static_cast<float>(n) * 0x1p-31f;
 }
 
+// Applies an integer per-sample function to a buffer: directly to int32 samples, and to float
+// samples through float_to_i32_sample and back through i32_to_float_sample.
+template <typename F>
+void map_int_samples(SampleBuffer<std::int32_t>& buffer, F&& fn) {
+    for (std::int32_t& n : buffer) n = fn(n);
+}
+template <typename F>
+void map_int_samples(SampleBuffer<float>& buffer, F&& fn) {
+    for (float& x : buffer) x = i32_to_float_sample(fn(float_to_i32_sample(x)));
+}
+
 }  // namespace corvala::audio
