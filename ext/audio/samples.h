@@ -50,14 +50,16 @@ struct SampleView {
     bool contiguous() const { return byte_stride == static_cast<std::ptrdiff_t>(sizeof(T)); }
 };
 
-// Rounds half away from zero (add or subtract 0.5, then truncate) and saturates to int32.
-// NaN, which no comparison orders, maps to 0.
+// Rounds half away from zero (add or subtract 0.5, then truncate) and saturates to int32;
+// NaN, which no comparison orders, maps to 0. Written without branches so that sample loops
+// vectorise: clamping the biased value to the int32 range before truncating gives the same
+// result as comparing v with the saturation thresholds first.
 inline std::int32_t round_saturate_i32(double v) {
-    if (v >= 2147483647.5) return INT32_MAX;
-    if (v <= -2147483648.5) return INT32_MIN;
-    if (v >= 0.0) return static_cast<std::int32_t>(v + 0.5);
-    if (v < 0.0) return static_cast<std::int32_t>(v - 0.5);
-    return 0;
+    double t = v + std::copysign(0.5, v);
+    t = t < -2147483648.0 ? -2147483648.0 : t;
+    t = t > 2147483647.0 ? 2147483647.0 : t;
+    t = v == v ? t : 0.0;
+    return static_cast<std::int32_t>(t);
 }
 
 inline std::int32_t float_to_i32_sample(float x) {
