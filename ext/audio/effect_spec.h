@@ -82,7 +82,8 @@ struct TremoloParams {
     double depth = 40.0;  // percent
 };
 
-enum class FadeShape : std::uint8_t { quarter_sine = 0, half_sine = 1, linear = 2, logarithmic = 3, parabola = 4 };
+// Values follow the shape letters q, h, l, t, p.
+enum class FadeShape : std::uint8_t { quarter_sine = 0, half_sine = 1, logarithmic = 2, linear = 3, parabola = 4 };
 
 enum class FadeAnchor : std::uint8_t {
     absolute,          // =
@@ -96,7 +97,7 @@ struct FadeStop {
 };
 
 struct FadeParams {
-    FadeShape shape = FadeShape::linear;
+    FadeShape shape = FadeShape::logarithmic;
     TimeSpec fade_in;
     std::optional<FadeStop> stop;
     std::optional<TimeSpec> fade_out;
