@@ -1,6 +1,7 @@
 // The module root: registration of the submodules, functions, constants and class, in order.
 #include <array>
 
+#include "ext/asl_p56_py.h"
 #include "ext/audio/audio_py.h"
 #include "ext/py/errors.h"
 #include "ext/py/python.h"
@@ -20,8 +21,10 @@ constexpr const char* MODULE_DOC =
 bool register_version(PyObject* top) { return py::add_item(top, "__version__", PyUnicode_FromString("3.1.0")); }
 
 // The order of this list is the order of the top module's __all__.
-constexpr std::array<bool (*)(PyObject*), 2> REGISTRATION{
+constexpr std::array<bool (*)(PyObject*), 4> REGISTRATION{
     register_version,
+    register_asl_p56_internal,
+    register_asl_p56,
     audio::register_audio_module,
 };
 

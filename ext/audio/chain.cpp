@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "ext/audio/effects/biquad.h"
 #include "ext/audio/effects/level.h"
 #include "ext/audio/parser/format.h"
 
@@ -63,6 +64,10 @@ std::expected<void, EffectError> run_effect(const EffectSpec& spec, SampleBuffer
         case K::tremolo: effects::tremolo(spec.get<K::tremolo>(), buffer); return {};
         case K::fade: return effects::fade(spec.get<K::fade>(), buffer);
         case K::reverse: effects::reverse(buffer); return {};
+        case K::equalizer: case K::highpass: case K::lowpass: case K::bandpass: case K::bandreject:
+        case K::allpass: case K::bass: case K::treble: case K::band:
+            effects::biquad(spec, buffer);
+            return {};
         default:
             return not_available<T>(spec.kind());
     }
