@@ -14,3 +14,4 @@ PATH="$ROOT/.venv/bin:$PATH" ninja -C "$BUILD" >"$BUILD/ninja.log" || { cat "$BU
 rm -rf "$BUILD/stage" && mkdir -p "$BUILD/stage"
 cp -r "$ROOT/python/corvala" "$BUILD/stage/corvala"
 cp "$BUILD/ext.abi3.so" "$BUILD/stage/corvala/"
+[ -f "$BUILD/_corvala_testing.abi3.so" ] && cp "$BUILD/_corvala_testing.abi3.so" "$BUILD/stage/"
