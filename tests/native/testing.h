@@ -3,4 +3,9 @@
 
 #include "ext/py/python.h"
 
-namespace corvala::testing {}  // namespace corvala::testing
+namespace corvala::testing {
+
+bool register_audiolib(PyObject* module);  // audiolib_testing.cpp
+bool register_store(PyObject* module);     // store_testing.cpp
+
+}  // namespace corvala::testing

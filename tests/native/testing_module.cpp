@@ -10,7 +10,7 @@
 namespace corvala::testing {
 namespace {
 
-constexpr std::array<bool (*)(PyObject*), 0> TESTING_REGISTRATION{};
+constexpr std::array<bool (*)(PyObject*), 2> TESTING_REGISTRATION{register_audiolib, register_store};
 
 int exec_module(PyObject* module) {
     for (auto step : TESTING_REGISTRATION) {
