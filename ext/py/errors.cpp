@@ -57,6 +57,16 @@ PyObject* raise(const audio::EffectError& error) {
     return raise(PyExc_ValueError, audio::render(error));
 }
 
+PyObject* raise(const kernel::KernelError& error) {
+    switch (error.kind) {
+        case kernel::KernelErrorKind::value: return raise(PyExc_ValueError, error.message);
+        case kernel::KernelErrorKind::runtime: return raise(PyExc_RuntimeError, error.message);
+        case kernel::KernelErrorKind::not_implemented: return raise(PyExc_NotImplementedError, error.message);
+        case kernel::KernelErrorKind::internal_fault: return raise_native_fault(error.message);
+    }
+    return raise_native_fault(error.message);
+}
+
 void add_note(std::string_view note) {
     PyObject* type = nullptr;
     PyObject* value = nullptr;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "ext/audio/effect_error.h"
+#include "ext/kernel/kernel_error.h"
 #include "ext/py/python.h"
 
 namespace corvala::py {
@@ -19,6 +20,9 @@ PyObject* raise(PyObject* type, std::string_view message);
 PyObject* raise_native_fault(std::string_view message);
 // Effect-language and chain-runner failures are ValueError with the report text.
 PyObject* raise(const audio::EffectError& error);
+
+// Kernel and cache failures become the exception their kind names.
+PyObject* raise(const kernel::KernelError& error);
 
 // Attaches a note to the exception being raised (its add_note method); keeps the exception.
 void add_note(std::string_view note);
