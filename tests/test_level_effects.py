@@ -104,6 +104,29 @@ def test_gain_matches_its_formula(effect, kwargs):
     assert_bits(apply_i32(INTS, [effect]), expected_i)
 
 
+def rs_np(v):
+    """round_saturate_i32 over an array, as the scalar definition reads."""
+    v = np.asarray(v, np.float64)
+    with np.errstate(invalid="ignore"):
+        t = np.where(v >= 0, v + 0.5, v - 0.5)
+        out = np.where(v >= 2147483647.5, I32_MAX, np.where(v <= -2147483648.5, I32_MIN, np.trunc(t)))
+    return np.where(np.isnan(v), 0, out).astype(np.int64).astype(np.int32)
+
+
+def test_vectorised_scaling_and_shifting_agree_with_the_scalar_definition():
+    # Many samples (vector lanes and a scalar tail), values at rounding ties and beyond full scale.
+    rng = np.random.default_rng(11)
+    ties = (rng.integers(-2**30, 2**30, 2000) + 0.5) * 2.0**-31
+    xs = np.concatenate([rng.uniform(-1.5, 1.5, 20001), ties, [3.0, -3.0, 1e-40, -0.0]]).astype(np.float32)
+    ns = rs_np(xs.astype(np.float64) * 2.0**31)
+    for effect, op in [("gain 3.7", lambda n: n * 10 ** (3.7 / 20)), ("gain -40", lambda n: n * 10 ** (-40 / 20)),
+                       ("dcshift -0.3", lambda n: n + (-0.3 * 2.0**31))]:
+        expected = rs_np(op(ns.astype(np.float64)))
+        assert_bits(apply_i32(ns, [effect]), expected)
+        assert_bits(apply_f32(xs, [effect]), expected.astype(np.float32) * np.float32(2.0**-31))
+    assert_bits(apply_i32(ns, ["vol -0.7"]), rs_np(ns * -0.7))
+
+
 def test_gain_zero_db_is_bit_identical_and_one_db_quantizes():
     tiny = np.array([1e-12, -3.3e-11, 0.123456789, 1.0, -1.0], np.float32)
     assert_bits(apply_f32(tiny, ["gain 0"]), tiny)

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ext/audio/effects/level.h"
+#include "ext/audio/effects/sample_map.h"
 
 namespace corvala::audio::effects {
 
@@ -13,8 +14,7 @@ void apply_dcshift(const DcshiftParams& p, SampleBuffer<Sample>& buffer) {
     const double S = p.shift;
     if (S == 0.0 && !p.limiter_gain) return;
     if (!p.limiter_gain) {
-        const double shift = S * 2147483648.0;
-        map_int_samples(buffer, [shift](std::int32_t n) { return round_saturate_i32(static_cast<double>(n) + shift); });
+        map_rounded(buffer, Shift{S * 2147483648.0});
         return;
     }
     constexpr double M = 2147483647.0;

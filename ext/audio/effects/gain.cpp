@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ext/audio/effects/level.h"
+#include "ext/audio/effects/sample_map.h"
 
 namespace corvala::audio::effects {
 
@@ -56,7 +57,7 @@ void apply_gain(const GainParams& p, SampleBuffer<T>& buffer, ChainState& state)
     if (buffer.empty() || s == 1.0) {
         return;
     }
-    map_int_samples(buffer, [s](std::int32_t n) { return round_saturate_i32(s * static_cast<double>(n)); });
+    map_rounded(buffer, Scale{s});
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ext/audio/effects/level.h"
+#include "ext/audio/effects/sample_map.h"
 
 namespace corvala::audio::effects {
 
@@ -53,7 +54,7 @@ void vol(const VolParams& p, SampleBuffer<std::int32_t>& buffer) {
     const double g = p.gain;
     if (!p.limiter_gain) {
         if (g == 1.0) return;
-        for (std::int32_t& n : buffer) n = round_saturate_i32(g * static_cast<double>(n));
+        map_rounded(buffer, Scale{g});
         return;
     }
     const Limiter limit(g, *p.limiter_gain, 2147483647.0);
