@@ -41,7 +41,7 @@ def test_keyword_calls():
         ([0.0, 1.0], [], "buffer", "'list' object is not an instance of 'ndarray[float32, ndim=1]'"),
         (F32, "gain -3", "chain", "'str' object cannot be taken as a sequence of strings"),
         (F32, ["gain", 3], "chain", "'int' object is not an instance of 'str'"),
-        (F32, 7, "chain", "'int' object is not an instance of 'Sequence[str]'"),
+        (F32, 7, "chain", "'int' object is not an instance of 'Sequence'"),
     ],
 )
 def test_conversion_errors_carry_the_parameter_note(buffer, chain, parameter, message):

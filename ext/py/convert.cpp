@@ -163,13 +163,17 @@ bool convert(PyObject* obj, std::string& out) {
     return true;
 }
 
-bool convert(PyObject* obj, std::vector<std::string>& out) {
+namespace {
+
+// Iterates any sequence except a str, converting every item with `item`.
+template <typename T>
+bool convert_sequence(PyObject* obj, std::vector<T>& out) {
     if (PyUnicode_Check(obj)) {
         raise(PyExc_TypeError, "'str' object cannot be taken as a sequence of strings");
         return false;
     }
     if (!PySequence_Check(obj)) {
-        return not_an_instance(type_name(obj), "Sequence[str]");
+        return not_an_instance(type_name(obj), "Sequence");
     }
     Ref iterator = Ref::steal(PyObject_GetIter(obj));
     if (!iterator) {
@@ -183,14 +187,20 @@ bool convert(PyObject* obj, std::vector<std::string>& out) {
         PyErr_Clear();
     }
     while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-        std::string text;
-        if (!convert(item.get(), text)) {
+        T value;
+        if (!convert(item.get(), value)) {
             return false;
         }
-        out.push_back(std::move(text));
+        out.push_back(std::move(value));
     }
     return !PyErr_Occurred();
 }
+
+}  // namespace
+
+bool convert(PyObject* obj, std::vector<std::string>& out) { return convert_sequence(obj, out); }
+
+bool convert(PyObject* obj, std::vector<std::vector<std::string>>& out) { return convert_sequence(obj, out); }
 
 bool convert(PyObject* obj, ArrayArg<float>& out) {
     return convert_array(obj, out, NPY_FLOAT32, "ndarray[float32, ndim=1]");

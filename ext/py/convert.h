@@ -27,6 +27,8 @@ bool convert(PyObject* obj, std::uint64_t& out);
 bool convert(PyObject* obj, std::string& out);
 // Any sequence of str except a str itself.
 bool convert(PyObject* obj, std::vector<std::string>& out);
+// A sequence (not a str) of such sequences.
+bool convert(PyObject* obj, std::vector<std::vector<std::string>>& out);
 bool convert(PyObject* obj, ArrayArg<float>& out);
 bool convert(PyObject* obj, ArrayArg<std::int32_t>& out);
 
