@@ -24,7 +24,7 @@ std::expected<SourceAudio, KernelError> SourceAudioCache::get(
             audio::format("failed to read source audio '{}': {}", path->second, samples.error())));
     }
     const std::uint64_t bytes = 4 * static_cast<std::uint64_t>(samples->size());
-    auto buffer = std::make_shared<const std::vector<float>>(std::move(*samples));
+    auto buffer = std::make_shared<const audio::SampleBuffer<float>>(std::move(*samples));
 
     std::lock_guard lock(mutex_);
     ++clock_;

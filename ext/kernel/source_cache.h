@@ -11,14 +11,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ext/audio/samples.h"
 #include "ext/kernel/kernel_error.h"
 
 namespace corvala::kernel {
 
-using SourceAudio = std::shared_ptr<const std::vector<float>>;
+using SourceAudio = std::shared_ptr<const audio::SampleBuffer<float>>;
 
 // Reads and resamples one file; on failure the displayed text of the error.
-using SourceLoader = std::function<std::expected<std::vector<float>, std::string>(const std::string& path)>;
+using SourceLoader = std::function<std::expected<audio::SampleBuffer<float>, std::string>(const std::string& path)>;
 
 class SourceAudioCache {
 public:

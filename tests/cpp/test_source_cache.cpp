@@ -14,10 +14,10 @@ class SourceCacheTest : public ::testing::Test {
 protected:
     std::unordered_map<std::int64_t, std::string> paths{{1, "a.wav"}, {2, "b.wav"}, {3, "c.wav"}, {4, "empty.wav"}};
     std::vector<std::string> loads;
-    SourceLoader loader = [this](const std::string& path) -> std::expected<std::vector<float>, std::string> {
+    SourceLoader loader = [this](const std::string& path) -> std::expected<audio::SampleBuffer<float>, std::string> {
         loads.push_back(path);
         if (path == "empty.wav") return std::unexpected("Input array cannot be empty");
-        return std::vector<float>(1000, static_cast<float>(path[0]));
+        return audio::SampleBuffer<float>(1000, static_cast<float>(path[0]));
     };
 
     static std::vector<std::int64_t> sorted(std::vector<std::int64_t> ids) {
