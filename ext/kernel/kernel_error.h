@@ -12,6 +12,7 @@ enum class KernelErrorKind : std::uint8_t {
     runtime,          // RuntimeError: file-system failures, internal consistency failures
     not_implemented,  // NotImplementedError
     internal_fault,   // NativeFault: a violated invariant
+    host_exception,   // the host raised; the binding layer holds the exception itself
 };
 
 struct KernelError {

@@ -63,6 +63,9 @@ PyObject* raise(const kernel::KernelError& error) {
         case kernel::KernelErrorKind::runtime: return raise(PyExc_RuntimeError, error.message);
         case kernel::KernelErrorKind::not_implemented: return raise(PyExc_NotImplementedError, error.message);
         case kernel::KernelErrorKind::internal_fault: return raise_native_fault(error.message);
+        case kernel::KernelErrorKind::host_exception:
+            if (PyErr_Occurred()) return nullptr;
+            return raise_native_fault("a host exception was lost");
     }
     return raise_native_fault(error.message);
 }
