@@ -4,6 +4,7 @@
 #include "ext/asl_p56_py.h"
 #include "ext/audio/audio_py.h"
 #include "ext/data_io_py.h"
+#include "ext/kernel/session_py.h"
 #include "ext/py/errors.h"
 #include "ext/py/python.h"
 #include "ext/py/registry.h"
@@ -22,12 +23,13 @@ constexpr const char* MODULE_DOC =
 bool register_version(PyObject* top) { return py::add_item(top, "__version__", PyUnicode_FromString("3.1.0")); }
 
 // The order of this list is the order of the top module's __all__.
-constexpr std::array<bool (*)(PyObject*), 5> REGISTRATION{
+constexpr std::array<bool (*)(PyObject*), 6> REGISTRATION{
     register_version,
     register_asl_p56_internal,
     register_asl_p56,
     audio::register_audio_module,
     kernel::register_data_io_module,
+    kernel::register_kernel_session,
 };
 
 int exec_module(PyObject* top) {

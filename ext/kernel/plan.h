@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audiolib/forward_transform_config.h"
+#include "ext/kernel/data_io.h"
 #include "ext/kernel/nodes.h"
 
 namespace corvala::kernel {
@@ -41,12 +42,6 @@ struct SpectralMaskSpec {
 
 // Category -> parameter name -> value (absent where the host gave None), sorted byte-wise.
 using TruthParameters = std::map<std::string, std::map<std::string, std::optional<std::int64_t>>>;
-
-struct ArtifactContext {
-    std::string location;
-    std::string plan_digest;
-    std::int64_t kernel_epoch = 0;
-};
 
 struct Plan {
     std::vector<MixturePlan> mixtures;
