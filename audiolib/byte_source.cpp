@@ -52,6 +52,10 @@ FileHandle::~FileHandle() {
 }
 
 std::expected<OpenFile, AudioError> open_file(const std::string& path) {
+    // The system call would stop at a null byte and open another file.
+    if (path.find('\0') != std::string::npos) {
+        return std::unexpected(AudioError{AudioErrorKind::io, "file name contains a null byte"});
+    }
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

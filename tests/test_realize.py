@@ -163,6 +163,14 @@ def test_negative_samples_and_callback_exceptions(files):
         bad_float.realize(0, ["gains"])
 
 
+def test_a_path_with_a_null_byte_opens_nothing(files):
+    (files.dir / "speech.wav.x").write_bytes(b"")
+    files.records[1] = NS(name=str(files.dir / "speech.wav") + "\0.x", truth_configs={})
+    s = make_session(files, [mixture(10, {"speech": source(1)})])
+    with pytest.raises(ValueError, match="IO error: file name contains a null byte$"):
+        s.realize(0, ["sources"])
+
+
 def test_artifacts_are_written_read_and_forced(files, tmp_path):
     location = tmp_path / "cache"
     calls = Gains({"speech": 2.0, "noise": 0.5})

@@ -126,9 +126,9 @@ bool read_source_files(PyObject* snapshot, Plan& plan) {
         Ref expanded = name ? Ref::steal(PyObject_CallFunctionObjArgs(expand.get(), name.get(), nullptr)) : Ref();
         Ref zero = Ref::steal(PyLong_FromLong(0));
         Ref path = expanded && zero ? Ref::steal(PyObject_GetItem(expanded.get(), zero.get())) : Ref();
-        std::string text;
+        py::PathArg text;
         if (!path || !py::convert(path.get(), text)) return false;
-        plan.source_paths[file_id] = std::move(text);
+        plan.source_paths[file_id] = std::move(text.bytes);
         Ref configs = dict_attr(record, "truth_configs");
         if (!configs) return false;
         auto& strides = plan.truth_strides[file_id];
@@ -207,10 +207,13 @@ PyObject* construct(PyTypeObject* type, PyObject* const* args, Py_ssize_t nargs,
         py::add_parameter_note("truth_parameters");
         return nullptr;
     }
-    if (!py::arg(a[7], "location", plan.artifacts.location) ||
+    py::PathArg location;
+    if (!py::arg(a[7], "location", location) ||
         !py::arg(a[8], "kernel_epoch", plan.artifacts.kernel_epoch) || !py::arg(a[9], "cache_bytes", cache_bytes)) {
         return nullptr;
     }
+
+    plan.artifacts.location = std::move(location.bytes);
 
     Ref mixtures = dict_attr(snapshot, "mixtures_by_id");
     if (!mixtures) return nullptr;
@@ -351,7 +354,7 @@ PyObject* source_path(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     const auto& paths = plan_of(self).source_paths;
     const auto it = paths.find(file_id);
     if (it == paths.end()) return py::raise(PyExc_ValueError, format("no source file with id {}", file_id));
-    return py::to_str(it->second);
+    return py::path_to_str(it->second);
 }
 
 // The mixture of `m_id`, or nullptr with the out-of-range ValueError.

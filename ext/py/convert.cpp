@@ -163,6 +163,24 @@ bool convert(PyObject* obj, std::string& out) {
     return true;
 }
 
+bool convert(PyObject* obj, PathArg& out) {
+    if (!PyUnicode_Check(obj)) {
+        return not_an_instance(type_name(obj), "str");
+    }
+    Ref bytes = Ref::steal(PyUnicode_EncodeFSDefault(obj));
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (!bytes || PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) {
+        return false;
+    }
+    out.bytes.assign(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+PyObject* path_to_str(std::string_view bytes) {
+    return PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+}
+
 namespace {
 
 // Iterates any sequence except a str, converting every item with `item`.

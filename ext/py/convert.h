@@ -25,6 +25,15 @@ bool convert(PyObject* obj, std::int64_t& out);
 bool convert(PyObject* obj, std::uint64_t& out);
 // A str, as UTF-8. Lone surrogates are kept (encoded as such) so that any str round-trips.
 bool convert(PyObject* obj, std::string& out);
+// A file-system path given as str, encoded as the operating system expects it (undecodable
+// bytes that os.fsdecode turned into lone surrogates get their bytes back).
+struct PathArg {
+    std::string bytes;
+};
+bool convert(PyObject* obj, PathArg& out);
+// The inverse, for paths handed back to Python.
+PyObject* path_to_str(std::string_view bytes);
+
 // Any sequence of str except a str itself.
 bool convert(PyObject* obj, std::vector<std::string>& out);
 // A sequence (not a str) of such sequences.
