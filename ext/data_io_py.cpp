@@ -54,26 +54,12 @@ std::optional<Dtype> write_dtype(std::string_view type_string) {
     return std::nullopt;
 }
 
-std::string type_name(PyObject* obj) {
-    Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
-    const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
-    if (utf8 == nullptr) {
-        PyErr_Clear();
-        return "object";
-    }
-    return utf8;
-}
-
-bool not_an_instance(PyObject* obj, std::string_view expected) {
-    py::raise(PyExc_TypeError, audio::format("'{}' object is not an instance of '{}'", type_name(obj), expected));
-    return false;
-}
 
 // Names and text leaves go into JSON and UTF-8 tensors: a str that has no UTF-8 form (a lone
 // surrogate) fails here with its UnicodeEncodeError instead of writing an unreadable artifact.
 bool strict_utf8(PyObject* obj, std::string_view& out) {
     if (!PyUnicode_Check(obj)) {
-        return not_an_instance(obj, "str");
+        return py::not_an_instance(obj, "str");
     }
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
@@ -316,7 +302,7 @@ PyObject* write_cached_data(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     }
     PyObject* items = bound[3];
     if (!PyDict_Check(items)) {
-        not_an_instance(items, "dict");
+        py::not_an_instance(items, "dict");
         py::add_parameter_note("items");
         return nullptr;
     }
@@ -397,7 +383,7 @@ PyObject* artifact_value(const ArtifactHit& hit, PyObject* file) {
                 if (!made || PyDict_SetItem(dict, key.get(), made.get()) < 0) return nullptr;
                 child = made.get();  // the parent dict holds it now
             } else if (!PyDict_Check(child)) {
-                not_an_instance(child, "dict");
+                py::not_an_instance(child, "dict");
                 return nullptr;
             }
             dict = child;

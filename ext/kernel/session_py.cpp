@@ -498,10 +498,7 @@ private:
 bool convert_flag(PyObject* obj, const char* name, bool& out) {
     if (obj == nullptr) return true;  // the default, False
     if (!PyBool_Check(obj)) {
-        Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
-        const char* utf8 = type_name ? PyUnicode_AsUTF8AndSize(type_name.get(), nullptr) : nullptr;
-        if (utf8 == nullptr) PyErr_Clear();
-        py::raise(PyExc_TypeError, format("'{}' object is not an instance of 'bool'", utf8 ? utf8 : "object"));
+        py::not_an_instance(obj, "bool");
         py::add_parameter_note(name);
         return false;
     }

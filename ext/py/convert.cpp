@@ -10,8 +10,6 @@
 
 namespace corvala::py {
 
-namespace {
-
 std::string type_name(PyObject* obj) {
     Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
     const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
@@ -21,6 +19,8 @@ std::string type_name(PyObject* obj) {
     }
     return utf8;
 }
+
+namespace {
 
 bool not_an_instance(const std::string& actual, std::string_view expected) {
     raise(PyExc_TypeError, audio::format("'{}' object is not an instance of '{}'", actual, expected));
@@ -106,6 +106,8 @@ PyObject* make_array(audio::SampleBuffer<T>&& buffer, int type_num) {
 }
 
 }  // namespace
+
+bool not_an_instance(PyObject* obj, std::string_view expected) { return not_an_instance(type_name(obj), expected); }
 
 void add_parameter_note(std::string_view name) { add_note(audio::format("while processing '{}'", name)); }
 

@@ -20,6 +20,11 @@ struct ArrayArg {
     audio::SampleView<T> view;
 };
 
+// The name of obj's type, for messages.
+std::string type_name(PyObject* obj);
+// Raises TypeError "'<type>' object is not an instance of '<expected>'"; returns false.
+bool not_an_instance(PyObject* obj, std::string_view expected);
+
 bool convert(PyObject* obj, double& out);
 bool convert(PyObject* obj, std::int64_t& out);
 bool convert(PyObject* obj, std::uint64_t& out);
