@@ -192,6 +192,19 @@ def test_artifacts_are_written_read_and_forced(files, tmp_path):
     assert (location / "mixture" / "mix" / "mixture.safetensors").stat().st_mtime_ns == mtime
 
 
+def test_artifacts_are_read_through_after_the_source_files_are_gone(files, tmp_path):
+    location = tmp_path / "cache"
+    m = mixture(300, {"speech": source(1, pre=["gain -3"]), "noise": source(2, loop=True)})
+    first = make_session(files, [m], location=location).realize(0, ["mixture_audio", "sources"], cache=True)
+    for name in ("speech.wav", "noise.wav"):
+        (files.dir / name).unlink()
+    again = make_session(files, [m], location=location).realize(0, ["mixture_audio", "sources"])
+    np.testing.assert_array_equal(again["mixture_audio"], first["mixture_audio"])
+    assert sorted(again["sources"]) == ["noise", "speech"]
+    with pytest.raises(ValueError, match="^failed to read source audio"):
+        make_session(files, [m], location=location).realize(0, ["sources"], force=True)
+
+
 def test_a_failed_call_keeps_the_artifacts_it_wrote(files, tmp_path):
     location = tmp_path / "cache"
     m = mixture(50, {"speech": source(1)})
