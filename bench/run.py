@@ -78,6 +78,132 @@ def level_entries(seconds: int = 60) -> list[Entry]:
     return out
 
 
+def biquad_entries(seconds: int = 60) -> list[Entry]:
+    """Each biquad-family filter in both paths against scipy.signal.lfilter with the same
+    coefficients (float32 in and out, its float64 conversions included), and the direct-form-I
+    filters against the bare C++ loop of their own path's order of operations."""
+    from scipy.signal import lfilter
+
+    from biquad_peers import FILTERS, BareLoops
+
+    x = speech_like(seconds)
+    n = np.clip(x.astype(np.float64) * 2**31, -(2**31), 2**31 - 1).astype(np.int32)
+    bare = BareLoops()
+    out = []
+    for effect, (b, a, form) in FILTERS:
+        out.append(Entry(f"apply_effects [{effect}], {seconds} s", lambda e=effect: ext.audio.apply_effects(x, [e]),
+                         "scipy.signal.lfilter", lambda b=b, a=a: lfilter(b, a, x).astype(np.float32), 1.0))
+        out.append(Entry(f"apply_effects_i32 [{effect}], {seconds} s",
+                         lambda e=effect: ext.audio.apply_effects_i32(n, [e]), "scipy.signal.lfilter",
+                         lambda b=b, a=a: lfilter(b, a, x).astype(np.float32), 1 / 1.8))
+        if form == "direct form I":
+            out.append(Entry(f"apply_effects [{effect}] vs bare, {seconds} s",
+                             lambda e=effect: ext.audio.apply_effects(x, [e]), "bare C++ loop, division per sample",
+                             lambda b=b, a=a: bare.divide_f32(x, b, a), 1.2))
+            out.append(Entry(f"apply_effects_i32 [{effect}] vs bare, {seconds} s",
+                             lambda e=effect: ext.audio.apply_effects_i32(n, [e]), "bare C++ loop, pre-divided",
+                             lambda b=b, a=a: bare.predivided_i32(n, b, a), 1.2))
+    return out
+
+
+def audio_input_entries(seconds: int = 60) -> list[Entry]:
+    """Reading WAV, FLAC and MP3 files against soundfile (and WAV against a bare NumPy read of
+    channel 0), and resampling to 16 kHz against python-soxr at the same quality. The readers are
+    reached through the test-only module of the build; without it there are no entries."""
+    import importlib.util
+    import os
+    import pathlib
+    import sys
+    import tempfile
+
+    import soundfile as sf
+    import soxr
+
+    if importlib.util.find_spec("_corvala_testing") is None:
+        root = pathlib.Path(__file__).resolve().parents[1]
+        sys.path.append(os.environ.get("CORVALA_BUILD_DIR", str(root / "build" / "dev")))
+        if importlib.util.find_spec("_corvala_testing") is None:
+            return []
+    import _corvala_testing as testing
+
+    folder = tempfile.TemporaryDirectory(prefix="corvala-bench-")
+    audio_input_entries.folder = folder  # the files live as long as the run
+    rng = np.random.default_rng(0)
+
+    def stereo(rate: int) -> np.ndarray:
+        t = np.arange(seconds * rate) / rate
+        tones = np.stack([0.5 * np.sin(2 * np.pi * 440 * t), 0.3 * np.sin(2 * np.pi * 660 * t)], axis=1)
+        return tones + 0.05 * rng.standard_normal(tones.shape)
+
+    def write(name: str, x: np.ndarray, rate: int, **kwargs) -> str:
+        path = os.path.join(folder.name, name)
+        sf.write(path, x, rate, **kwargs)
+        return path
+
+    def bare_channel0_16(path: str, offset: int) -> np.ndarray:
+        return np.fromfile(path, dtype="<i2", offset=offset)[0::2].astype(np.float32) * np.float32(2.0**-15)
+
+    x48, x44 = stereo(48000), stereo(44100)
+    out = []
+    for bits in (16, 24):
+        path = write(f"s{bits}.wav", x48, 48000, subtype=f"PCM_{bits}")
+        label = f"raw_read_audio WAV {bits}-bit, {seconds} s 48 kHz stereo"
+        out.append(Entry(label, lambda p=path: testing.raw_read_audio(p), "soundfile.read float32",
+                         lambda p=path: sf.read(p, dtype="float32"), 1.0))
+        if bits == 16:
+            with open(path, "rb") as f:
+                offset = f.read(4096).index(b"data") + 8
+            out.append(Entry(f"{label} vs bare", lambda p=path: testing.raw_read_audio(p),
+                             "NumPy fromfile, channel 0 to float32", lambda p=path, o=offset: bare_channel0_16(p, o),
+                             1.5))
+    for name, kwargs in (("x.flac", {"subtype": "PCM_16"}), ("x.mp3", {"format": "MP3", "subtype": "MPEG_LAYER_III"})):
+        path = write(name, x44, 44100, **kwargs)
+        out.append(Entry(f"raw_read_audio {name[2:].upper()}, {seconds} s 44.1 kHz stereo",
+                         lambda p=path: testing.raw_read_audio(p), "soundfile.read float32",
+                         lambda p=path: sf.read(p, dtype="float32"), 1.2))
+    for rate in (44100, 48000):
+        mono = (0.3 * rng.standard_normal(seconds * rate)).astype(np.float32)
+        out.append(Entry(f"resample_audio {rate / 1000:g} -> 16 kHz, {seconds} s",
+                         lambda m=mono, r=rate: testing.resample_audio(m, r, 16000), "soxr.resample HQ",
+                         lambda m=mono, r=rate: soxr.resample(m, r, 16000, quality="HQ"), 1.1))
+    return out
+
+
+def speech_level_entries(seconds: int = 60) -> list[Entry]:
+    """asl_p56 against the bare loop of its two cascaded float32 smoothers (bench/smoother_loop.cpp),
+    the bound of its sequential recursions; asl_p56 adds the counting pass. On first use the loop is
+    built into build/bench/ as a program, which prints its own time, and as a library called
+    through ctypes beside asl_p56."""
+    import ctypes
+    import pathlib
+    import subprocess
+
+    x = speech_like(seconds)
+    loaded = []
+
+    def bare() -> float:
+        if not loaded:
+            root = pathlib.Path(__file__).resolve().parents[1]
+            source, build = root / "bench" / "smoother_loop.cpp", root / "build" / "bench"
+            build.mkdir(parents=True, exist_ok=True)
+            program, library = build / "smoother_loop", build / "libsmoother_loop.so"
+            for target, extra in ((program, []), (library, ["-shared", "-fPIC"])):
+                if not target.exists() or target.stat().st_mtime < source.stat().st_mtime:
+                    subprocess.run(["g++", "-std=c++23", "-O3", "-ffp-contract=off", *extra, str(source),
+                                    "-o", str(target)], check=True)
+            samples = build / f"speech_like_{seconds}s.f32"
+            x.tofile(samples)
+            run = subprocess.run([str(program), str(samples)], check=True, capture_output=True, text=True)
+            print(f"  {run.stdout.strip()}")
+            loop = ctypes.CDLL(str(library)).smoother_loop
+            loop.restype, loop.argtypes = ctypes.c_float, [ctypes.c_void_p, ctypes.c_size_t]
+            loaded.append(loop)
+        return loaded[0](x.ctypes.data, len(x))
+
+    return [Entry(f"asl_p56, {seconds} s speech-like", lambda: ext.asl_p56(x),
+                  "bare C++ loop, two cascaded smoothers", bare, 1.5)]
+
+
 def entries() -> list[Entry]:
     out = []
     for seconds, target in ((10, None), (60, 2.0)):
@@ -90,7 +216,10 @@ def entries() -> list[Entry]:
         out.append(Entry(f"validate_effects_chain, {count} strings",
                          lambda s=strings: ext.audio.validate_effects_chain(s),
                          "str.split of each string", lambda s=strings: [t.split() for t in s]))
-    return out + level_entries()
+    import kernel  # bench/kernel.py: session construction, realize throughput, cache artifacts
+
+    return (out + level_entries() + biquad_entries() + audio_input_entries() + speech_level_entries()
+            + kernel.kernel_entries(Entry) + kernel.data_io_entries(Entry))
 
 
 def best_time(fn: Callable[[], object], budget: float) -> float:
