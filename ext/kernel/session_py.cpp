@@ -431,8 +431,13 @@ public:
     }
 
     std::expected<GainsValue, KernelError> gains(std::uint64_t m_id, const SourcesValue& post) override {
+        // The callback's arrays own copies; make them before taking the lock, which then only
+        // wraps them.
+        std::vector<audio::SampleBuffer<float>> copies;
+        copies.reserve(post.size());
+        for (const auto& entry : post) copies.push_back(entry.second);
         py::HeldLock lock;
-        auto result = call_gain_callback(m_id, post);
+        auto result = call_gain_callback(m_id, post, copies);
         if (!result && result.error().kind == KernelErrorKind::host_exception) keep_exception();
         return result;
     }
@@ -455,12 +460,13 @@ private:
         PyErr_Fetch(&type_, &value_, &traceback_);
     }
 
-    std::expected<GainsValue, KernelError> call_gain_callback(std::uint64_t m_id, const SourcesValue& post) {
+    std::expected<GainsValue, KernelError> call_gain_callback(std::uint64_t m_id, const SourcesValue& post,
+                                                              std::vector<audio::SampleBuffer<float>>& copies) {
         Ref audio = Ref::steal(PyDict_New());
         if (!audio) return std::unexpected(host_error());
-        for (const auto& [category, samples] : post) {
-            Ref key = Ref::steal(py::to_str(category));
-            Ref array = Ref::steal(py::to_array(audio::SampleBuffer<float>(samples)));
+        for (std::size_t i = 0; i < post.size(); ++i) {
+            Ref key = Ref::steal(py::to_str(post[i].first));
+            Ref array = Ref::steal(py::to_array(std::move(copies[i])));
             if (!key || !array || PyDict_SetItem(audio.get(), key.get(), array.get()) < 0) {
                 return std::unexpected(host_error());
             }
@@ -506,12 +512,13 @@ bool convert_flag(PyObject* obj, const char* name, bool& out) {
     return true;
 }
 
-PyObject* array_dict(const SourcesValue& sources) {
+// The memo is dropped after the result is built, so its buffers move into the arrays.
+PyObject* array_dict(SourcesValue& sources) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
-    for (const auto& [category, samples] : sources) {
+    for (auto& [category, samples] : sources) {
         Ref key = Ref::steal(py::to_str(category));
-        Ref array = Ref::steal(py::to_array(audio::SampleBuffer<float>(samples)));
+        Ref array = Ref::steal(py::to_array(std::move(samples)));
         if (!key || !array || PyDict_SetItem(dict.get(), key.get(), array.get()) < 0) return nullptr;
     }
     return dict.release();
