@@ -106,6 +106,15 @@ def kernel_entries(Entry) -> list:
         ext.audio.apply_effects(n, ["vol 0.5"])
         return s * np.float32(1.0) + n * np.float32(1.0)
 
+    try:
+        import _corvala_testing as testing  # built with the tests, in the build directory
+    except ImportError:
+        testing = None
+    if testing is not None:
+        table = {i: i for i in range(64)}
+        out.append(Entry("source-audio cache, 1000 hits", lambda: testing.source_cache_hit_ns(1000),
+                         "1000 Python dict lookups", lambda: [table[7] for _ in range(1000)]))
+
     out.append(Entry("realize mixture_audio, one 10 s mixture", lambda: session.realize(1, ["mixture_audio"]),
                      "its parts alone (apply_effects + NumPy mixing)", parts, 1.1))
     return out

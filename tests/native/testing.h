@@ -7,5 +7,6 @@ namespace corvala::testing {
 
 bool register_audiolib(PyObject* module);  // audiolib_testing.cpp
 bool register_store(PyObject* module);     // store_testing.cpp
+bool register_kernel(PyObject* module);    // kernel_testing.cpp
 
 }  // namespace corvala::testing

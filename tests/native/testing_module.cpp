@@ -10,7 +10,8 @@
 namespace corvala::testing {
 namespace {
 
-constexpr std::array<bool (*)(PyObject*), 2> TESTING_REGISTRATION{register_audiolib, register_store};
+constexpr std::array<bool (*)(PyObject*), 3> TESTING_REGISTRATION{register_audiolib, register_store,
+                                                                  register_kernel};
 
 int exec_module(PyObject* module) {
     for (auto step : TESTING_REGISTRATION) {
