@@ -9,8 +9,14 @@
 
 namespace corvala::py {
 
+// The interned str of a name given as a literal, made once per process.
+PyObject* interned(const char* name);
+
 // A new reference to obj.name, or an empty Ref with the attribute error set.
-inline Ref get_attr(PyObject* obj, const char* name) { return Ref::steal(PyObject_GetAttrString(obj, name)); }
+inline Ref get_attr(PyObject* obj, const char* name) {
+    PyObject* key = interned(name);
+    return key ? Ref::steal(PyObject_GetAttr(obj, key)) : Ref();
+}
 
 // A dict, or the conversion TypeError naming PyDict.
 bool check_dict(PyObject* obj);
