@@ -64,6 +64,8 @@ public:
     explicit BufferedWriter(int fd) : fd_(fd), buffer_(std::make_unique_for_overwrite<std::byte[]>(WRITE_BUFFER_BYTES)) {}
 
     bool write(std::span<const std::byte> chunk) {
+        // An empty tensor's bytes may have no address at all, which memcpy must not be given.
+        if (chunk.empty()) return true;
         if (used_ + chunk.size() > WRITE_BUFFER_BYTES && !flush()) return false;
         if (chunk.size() >= WRITE_BUFFER_BYTES) return write_all(fd_, chunk.data(), chunk.size());
         std::memcpy(buffer_.get() + used_, chunk.data(), chunk.size());

@@ -110,28 +110,13 @@ bool ArtifactHit::is_text(std::string_view tensor_name) const {
     return std::binary_search(str_keys.begin(), str_keys.end(), tensor_name);
 }
 
-std::expected<std::optional<ArtifactHit>, KernelError> read_artifact(const ArtifactContext& context,
-                                                                    std::string_view name, std::string_view index,
-                                                                    std::string_view item,
-                                                                    const FileAllocator& allocate) {
+std::expected<std::optional<ArtifactHit>, KernelError> parse_artifact(const ArtifactContext& context,
+                                                                     std::string_view name, std::string_view index,
+                                                                     std::string_view item,
+                                                                     std::span<const std::byte> file) {
     ArtifactHit hit;
+    hit.file = file;
     try {
-        const FileAllocator own = [&hit](std::size_t size) {
-            hit.owned_file = std::make_unique_for_overwrite<std::byte[]>(size);
-            return hit.owned_file.get();
-        };
-        const std::string path = artifact_path(context, name, index, item);
-        if (has_nul(path)) {
-            return std::nullopt;
-        }
-        const auto file = read_whole_file(path, allocate ? allocate : own);
-        if (!file) {
-            if (file.error() == ReadFailure::out_of_memory) {
-                return std::unexpected(KernelError::internal_fault("out of memory reading a cache artifact"));
-            }
-            return std::nullopt;
-        }
-        hit.file = *file;
         auto header = parse_safetensors(hit.file);
         if (!header) {
             return std::nullopt;
@@ -151,6 +136,39 @@ std::expected<std::optional<ArtifactHit>, KernelError> read_artifact(const Artif
             return std::unexpected(KernelError::value("corrupt str_keys metadata in cache artifact: " + description));
         }
         hit.str_keys = std::move(*keys);
+    }
+    return hit;
+}
+
+std::expected<std::optional<ArtifactHit>, KernelError> read_artifact(const ArtifactContext& context,
+                                                                    std::string_view name, std::string_view index,
+                                                                    std::string_view item,
+                                                                    const FileAllocator& allocate) {
+    std::unique_ptr<std::byte[]> owned;
+    std::span<const std::byte> file;
+    try {
+        const FileAllocator own = [&owned](std::size_t size) {
+            owned = std::make_unique_for_overwrite<std::byte[]>(size);
+            return owned.get();
+        };
+        const std::string path = artifact_path(context, name, index, item);
+        if (has_nul(path)) {
+            return std::nullopt;
+        }
+        const auto read = read_whole_file(path, allocate ? allocate : own);
+        if (!read) {
+            if (read.error() == ReadFailure::out_of_memory) {
+                return std::unexpected(KernelError::internal_fault("out of memory reading a cache artifact"));
+            }
+            return std::nullopt;
+        }
+        file = *read;
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(KernelError::internal_fault("out of memory reading a cache artifact"));
+    }
+    auto hit = parse_artifact(context, name, index, item, file);
+    if (hit && *hit) {
+        (*hit)->owned_file = std::move(owned);  // the span stays valid: the storage does not move
     }
     return hit;
 }

@@ -55,6 +55,12 @@ struct ArtifactHit {
     bool is_text(std::string_view tensor_name) const;
 };
 
+// The checks of read_artifact over a file already in memory; a hit borrows `file`.
+std::expected<std::optional<ArtifactHit>, KernelError> parse_artifact(const ArtifactContext& context,
+                                                                     std::string_view name, std::string_view index,
+                                                                     std::string_view item,
+                                                                     std::span<const std::byte> file);
+
 // A miss (nullopt), a hit, or an error: ValueError for corrupt "str_keys" metadata, NativeFault
 // when there is no memory for the file. `allocate` may supply the file's storage (it must then
 // outlive the hit); by default the hit allocates it.
