@@ -288,7 +288,7 @@ INVALID = [
     ("sinc -t 1K 1k", unit("sinc", "1K", "invalid frequency: 1K")),
     ("sinc -t inf 1k", unit("sinc", "inf", "invalid frequency: inf")),
     *[(f"sinc -t {v} 1k", unit("sinc", v, "transition bandwidth must be at least 1 Hz")) for v in ("0.5", "0.0005k", "nan")],
-    # sinc: the frequency specification
+    # sinc: the cutoff frequencies
     ("sinc 1k 2k", arity("sinc", "Unexpected argument: 2k")),
     ("sinc 1k 2k -a 10", arity("sinc", "Unexpected argument: 2k")),
     ("sinc 1k-2k-3k", unit("sinc", "1k-2k-3k", "invalid cutoff range")),
