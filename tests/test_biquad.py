@@ -9,10 +9,10 @@ import pytest
 from scipy.signal import freqz, lfilter
 
 from corvala import ext
+from sample_reference import I32_MAX, I32_MIN, rs
 
 apply_f32 = ext.audio.apply_effects
 apply_i32 = ext.audio.apply_effects_i32
-I32_MAX, I32_MIN = 2**31 - 1, -(2**31)
 RATE = 16000
 
 
@@ -96,17 +96,6 @@ def band(f, width, unit, noise):
 
 
 # ---- reference loops -------------------------------------------------------------------------
-
-def rs(v):
-    """round_saturate_i32: half away from zero, saturating; NaN gives 0."""
-    if v != v:
-        return 0
-    if v >= 2147483647.5:
-        return I32_MAX
-    if v <= -2147483648.5:
-        return I32_MIN
-    return int(v + 0.5) if v >= 0 else int(v - 0.5)
-
 
 def clamp(y):
     return 0.0 if y != y else -1.0 if y < -1 else 1.0 if y > 1 else y

@@ -6,33 +6,14 @@ import numpy as np
 import pytest
 
 from corvala import ext
+from sample_reference import I32_MAX, I32_MIN, f2i, i2f, rs
 
 apply_f32 = ext.audio.apply_effects
 apply_i32 = ext.audio.apply_effects_i32
-I32_MAX, I32_MIN = 2**31 - 1, -(2**31)
 RATE = 16000
 
 
 # ---- shared conversions, as the chain runner defines them -----------------------------------
-
-def rs(v):
-    """round_saturate_i32: half away from zero, saturating; NaN gives 0."""
-    if v != v:
-        return 0
-    if v >= 2147483647.5:
-        return I32_MAX
-    if v <= -2147483648.5:
-        return I32_MIN
-    return int(v + 0.5) if v >= 0 else int(v - 0.5)
-
-
-def f2i(x):
-    return rs(float(x) * 2.0**31)
-
-
-def i2f(n):
-    return np.float32(n) * np.float32(2.0**-31)
-
 
 def through_i32(fn):
     """A float-path reference that runs an integer reference on the int32 values."""
